@@ -1,0 +1,20 @@
+// The one parallel-loop helper of the core libraries.
+#pragma once
+
+#include <functional>
+
+namespace gfx {
+
+// Calls fn(begin, end) on consecutive bands that cover [0, count) exactly once, on the
+// calling thread and the threads of QThreadPool::globalInstance(). Bands hold at least
+// `minPerBand` items. The calling thread takes bands itself until none is left, so a
+// nested call never waits for a band that has not started. Returns when every band is
+// done; an exception thrown by fn is rethrown here (the first one) after all started
+// bands have finished. fn must only write data no other band writes.
+void ParallelFor(int count, const std::function<void(int begin, int end)>& fn,
+                 int minPerBand = 16);
+
+// The number of threads ParallelFor spreads work over (pool size plus the caller).
+int ParallelThreads();
+
+}  // namespace gfx
