@@ -1,5 +1,6 @@
 #include "gfx/surface.h"
 
+#include "gfx/parallel.h"
 #include "gfx/pixel.h"
 
 #include <pixman.h>
@@ -56,6 +57,7 @@ struct PixmanImage {
   ~PixmanImage() {
     if (p) pixman_image_unref(p);
   }
+  PixmanImage(PixmanImage&& other) noexcept : p(other.p) { other.p = nullptr; }
   PixmanImage(const PixmanImage&) = delete;
   PixmanImage& operator=(const PixmanImage&) = delete;
 };
@@ -230,11 +232,6 @@ void Surface::composite(const Image& image, const QRectF& src, const QRectF& dst
                               .intersected(QRect(0, 0, image.width(), image.height()));
   if (srcPixels.isEmpty()) return;
   auto* srcBits = const_cast<uint32_t*>(image.row(srcPixels.y()) + srcPixels.x());
-  PixmanImage srcImg(pixman_image_create_bits_no_clear(
-      PIXMAN_a8r8g8b8, srcPixels.width(), srcPixels.height(), srcBits, int(image.bytesPerLine())));
-  if (!srcImg.p) throw Error("Not enough memory to draw an image");
-  pixman_image_set_repeat(srcImg.p, PIXMAN_REPEAT_PAD);
-
   const QTransform toSub = toImage * QTransform::fromTranslate(-srcPixels.x(), -srcPixels.y());
   pixman_transform_t t;
   t.matrix[0][0] = pixman_double_to_fixed(toSub.m11());
@@ -246,54 +243,32 @@ void Surface::composite(const Image& image, const QRectF& src, const QRectF& dst
   t.matrix[2][0] = 0;
   t.matrix[2][1] = 0;
   t.matrix[2][2] = pixman_fixed_1;
-  pixman_image_set_transform(srcImg.p, &t);
 
-  if (exactCopy || sampling == Sampling::Nearest) {
-    pixman_image_set_filter(srcImg.p, PIXMAN_FILTER_NEAREST, nullptr, 0);
-  } else if (sampling == Sampling::Linear) {
-    pixman_image_set_filter(srcImg.p, PIXMAN_FILTER_BILINEAR, nullptr, 0);
-  } else {
-    const auto& params = CubicFilterParams();
-    pixman_image_set_filter(srcImg.p, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params.data(),
-                            int(params.size()));
-  }
-
-  uint32_t* dstBits = reinterpret_cast<uint32_t*>(image_.bits());
-  PixmanImage dstImg(pixman_image_create_bits_no_clear(PIXMAN_a8r8g8b8, width_, height_, dstBits,
-                                                       int(image_.bytesPerLine())));
-  if (!dstImg.p) throw Error("Not enough memory to draw an image");
-
-  const pixman_op_t op = ToPixmanOp(p.mode);
-
-  // Composites through `mask` (box-sized, or a solid fill, or none).
-  auto compositeMasked = [&](pixman_image_t* mask, int maskX, int maskY) {
-    if (!mask || !NeedsPremaskedSource(p.mode)) {
-      pixman_image_composite32(op, srcImg.p, mask, dstImg.p, box.x(), box.y(), maskX, maskY,
-                               box.x(), box.y(), box.width(), box.height());
-      return;
+  // pixman images carry state they update while compositing, so every band makes its
+  // own wrappers around the shared pixels.
+  auto makeSource = [&] {
+    PixmanImage img(pixman_image_create_bits_no_clear(PIXMAN_a8r8g8b8, srcPixels.width(),
+                                                      srcPixels.height(), srcBits,
+                                                      int(image.bytesPerLine())));
+    if (!img.p) throw Error("Not enough memory to draw an image");
+    pixman_image_set_repeat(img.p, PIXMAN_REPEAT_PAD);
+    pixman_image_set_transform(img.p, &t);
+    if (exactCopy || sampling == Sampling::Nearest) {
+      pixman_image_set_filter(img.p, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    } else if (sampling == Sampling::Linear) {
+      pixman_image_set_filter(img.p, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    } else {
+      const auto& params = CubicFilterParams();
+      pixman_image_set_filter(img.p, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params.data(),
+                              int(params.size()));
     }
-    PixmanImage masked(
-        pixman_image_create_bits(PIXMAN_a8r8g8b8, box.width(), box.height(), nullptr, 0));
-    if (!masked.p) throw Error("Not enough memory to draw an image");
-    pixman_image_composite32(PIXMAN_OP_SRC, srcImg.p, mask, masked.p, box.x(), box.y(), maskX,
-                             maskY, 0, 0, box.width(), box.height());
-    pixman_image_composite32(op, masked.p, nullptr, dstImg.p, 0, 0, 0, 0, box.x(), box.y(),
-                             box.width(), box.height());
+    return img;
   };
 
-  if (pixelAlignedEdges) {
-    PixmanImage mask;
-    if (alpha < 1.0f) {
-      const pixman_color_t c = SolidAlpha(alpha);
-      mask.p = pixman_image_create_solid_fill(&c);
-    }
-    compositeMasked(mask.p, 0, 0);
-    return;
-  }
-
-  // Coverage of the (rotated or fractional) destination quad, anti-aliased.
-  PixmanImage mask(pixman_image_create_bits(PIXMAN_a8, box.width(), box.height(), nullptr, 0));
-  if (!mask.p) throw Error("Not enough memory to draw an image");
+  uint32_t* dstBits = reinterpret_cast<uint32_t*>(image_.bits());
+  const int dstStride = int(image_.bytesPerLine());
+  const pixman_op_t op = ToPixmanOp(p.mode);
+  const bool masked = !pixelAlignedEdges;
   auto fx = [](double v) { return pixman_double_to_fixed(v); };
   pixman_triangle_t tris[2];
   auto setTri = [&](pixman_triangle_t& tr, const QPointF& a, const QPointF& b, const QPointF& c) {
@@ -303,52 +278,92 @@ void Surface::composite(const Image& image, const QRectF& src, const QRectF& dst
   };
   setTri(tris[0], quad[0], quad[1], quad[2]);
   setTri(tris[1], quad[0], quad[2], quad[3]);
-  pixman_add_triangles(mask.p, -box.x(), -box.y(), 2, tris);
-  if (alpha < 1.0f) {
-    const pixman_color_t c = SolidAlpha(alpha);
-    PixmanImage solid(pixman_image_create_solid_fill(&c));
-    pixman_image_composite32(PIXMAN_OP_IN, solid.p, nullptr, mask.p, 0, 0, 0, 0, 0, 0,
-                             box.width(), box.height());
-  }
 
-  if (!IsUnbounded(p.mode)) {
-    compositeMasked(mask.p, 0, 0);
-    return;
-  }
+  // Draws the rows [y0, y1) of the box. Bands touch disjoint destination rows.
+  auto drawBand = [&](int y0, int y1) {
+    const QRect band(box.x(), box.y() + y0, box.width(), y1 - y0);
+    PixmanImage srcImg = makeSource();
+    PixmanImage dstImg(pixman_image_create_bits_no_clear(PIXMAN_a8r8g8b8, width_, height_,
+                                                         dstBits, dstStride));
+    if (!dstImg.p) throw Error("Not enough memory to draw an image");
 
-  // Unbounded modes: composite into a copy of the box, then blend that copy with the
-  // destination by coverage, so that pixels outside the quad stay untouched.
-  QImage tmp = AllocateImage(box.width(), box.height());
-  for (int y = 0; y < box.height(); ++y)
-    std::memcpy(tmp.scanLine(y), image_.constScanLine(box.y() + y) + box.x() * 4,
-                size_t(box.width()) * 4);
-  {
-    PixmanImage tmpImg(pixman_image_create_bits_no_clear(
-        PIXMAN_a8r8g8b8, box.width(), box.height(), reinterpret_cast<uint32_t*>(tmp.bits()),
-        int(tmp.bytesPerLine())));
-    pixman_image_composite32(op, srcImg.p, nullptr, tmpImg.p, box.x(), box.y(), 0, 0, 0, 0,
-                             box.width(), box.height());
-  }
-  const auto* cov = reinterpret_cast<const uint8_t*>(pixman_image_get_data(mask.p));
-  const int covStride = pixman_image_get_stride(mask.p);
-  for (int y = 0; y < box.height(); ++y) {
-    auto* d = reinterpret_cast<uint32_t*>(image_.scanLine(box.y() + y)) + box.x();
-    const auto* s = reinterpret_cast<const uint32_t*>(tmp.constScanLine(y));
-    const uint8_t* c = cov + y * covStride;
-    for (int x = 0; x < box.width(); ++x) {
-      const uint32_t m = c[x];
-      if (m == 0) continue;
-      if (m == 255) {
-        d[x] = s[x];
-        continue;
+    PixmanImage mask;
+    if (masked) {
+      // Coverage of the (rotated or fractional) destination quad, anti-aliased.
+      mask.p = pixman_image_create_bits(PIXMAN_a8, band.width(), band.height(), nullptr, 0);
+      if (!mask.p) throw Error("Not enough memory to draw an image");
+      pixman_add_triangles(mask.p, -band.x(), -band.y(), 2, tris);
+      if (alpha < 1.0f) {
+        const pixman_color_t c = SolidAlpha(alpha);
+        PixmanImage solid(pixman_image_create_solid_fill(&c));
+        pixman_image_composite32(PIXMAN_OP_IN, solid.p, nullptr, mask.p, 0, 0, 0, 0, 0, 0,
+                                 band.width(), band.height());
       }
-      uint32_t out = 0;
-      for (int shift = 0; shift < 32; shift += 8) {
-        const uint32_t dv = (d[x] >> shift) & 0xFF, sv = (s[x] >> shift) & 0xFF;
-        out |= Div255(dv * (255 - m) + sv * m) << shift;
-      }
-      d[x] = out;
+    } else if (alpha < 1.0f) {
+      const pixman_color_t c = SolidAlpha(alpha);
+      mask.p = pixman_image_create_solid_fill(&c);
     }
+
+    if (masked && IsUnbounded(p.mode)) {
+      // Composite into a copy of the band, then blend the copy with the destination by
+      // coverage, so that pixels outside the quad stay untouched.
+      QImage tmp = AllocateImage(band.width(), band.height());
+      for (int y = 0; y < band.height(); ++y)
+        std::memcpy(tmp.scanLine(y),
+                    dstBits + size_t(band.y() + y) * size_t(dstStride / 4) + size_t(band.x()),
+                    size_t(band.width()) * 4);
+      {
+        PixmanImage tmpImg(pixman_image_create_bits_no_clear(
+            PIXMAN_a8r8g8b8, band.width(), band.height(),
+            reinterpret_cast<uint32_t*>(tmp.bits()), int(tmp.bytesPerLine())));
+        pixman_image_composite32(op, srcImg.p, nullptr, tmpImg.p, band.x(), band.y(), 0, 0, 0,
+                                 0, band.width(), band.height());
+      }
+      const auto* cov = reinterpret_cast<const uint8_t*>(pixman_image_get_data(mask.p));
+      const int covStride = pixman_image_get_stride(mask.p);
+      for (int y = 0; y < band.height(); ++y) {
+        uint32_t* d = dstBits + size_t(band.y() + y) * size_t(dstStride / 4) + size_t(band.x());
+        const auto* s = reinterpret_cast<const uint32_t*>(tmp.constScanLine(y));
+        const uint8_t* c = cov + y * covStride;
+        for (int x = 0; x < band.width(); ++x) {
+          const uint32_t m = c[x];
+          if (m == 0) continue;
+          if (m == 255) {
+            d[x] = s[x];
+            continue;
+          }
+          uint32_t out = 0;
+          for (int shift = 0; shift < 32; shift += 8) {
+            const uint32_t dv = (d[x] >> shift) & 0xFF, sv = (s[x] >> shift) & 0xFF;
+            out |= Div255(dv * (255 - m) + sv * m) << shift;
+          }
+          d[x] = out;
+        }
+      }
+      return;
+    }
+
+    if (!mask.p || !NeedsPremaskedSource(p.mode)) {
+      pixman_image_composite32(op, srcImg.p, mask.p, dstImg.p, band.x(), band.y(), 0, 0,
+                               band.x(), band.y(), band.width(), band.height());
+      return;
+    }
+    PixmanImage premasked(
+        pixman_image_create_bits(PIXMAN_a8r8g8b8, band.width(), band.height(), nullptr, 0));
+    if (!premasked.p) throw Error("Not enough memory to draw an image");
+    pixman_image_composite32(PIXMAN_OP_SRC, srcImg.p, mask.p, premasked.p, band.x(), band.y(),
+                             0, 0, 0, 0, band.width(), band.height());
+    pixman_image_composite32(op, premasked.p, nullptr, dstImg.p, 0, 0, 0, 0, band.x(), band.y(),
+                             band.width(), band.height());
+  };
+
+  // pixman works on one thread; large draws are split into bands of rows. The result
+  // does not depend on the split: every destination pixel is computed the same way.
+  constexpr int64_t kParallelPixels = 1 << 18;
+  if (int64_t(box.width()) * box.height() < kParallelPixels) {
+    drawBand(0, box.height());
+  } else {
+    ParallelFor(box.height(), drawBand, std::max(16, int(kParallelPixels / 4 / box.width())));
   }
 }
 

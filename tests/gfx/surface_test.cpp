@@ -2,6 +2,7 @@
 #include "gfx/surface.h"
 #include "test_util.h"
 
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -291,4 +292,29 @@ TEST(Surface, ImpossibleSizesAreErrorsNotNullImages) {
   EXPECT_THROW(Surface(0, 10), gfx::Error);
   EXPECT_THROW(Surface(-3, 10), gfx::Error);
   EXPECT_THROW(Surface(200000, 200000), gfx::Error);
+}
+
+TEST(Surface, LargeDrawsDoNotDependOnTheNumberOfThreads) {
+  const Image src = MakeImage(600, 500, Pattern(600, 500, 9));
+  const Image base = MakeImage(800, 700, Pattern(800, 700, 10, true));
+  auto draw = [&](BlendMode mode, float alpha) {
+    Surface s(800, 700);
+    s.drawImage(base, 0, 0, Sampling::Nearest);
+    s.translate(400, 350);
+    s.rotate(17);
+    const Paint paint{alpha, mode};
+    s.drawImage(src, -300, -250, Sampling::Cubic, &paint);
+    return s.snapshot();
+  };
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int threads = pool->maxThreadCount();
+  for (auto [mode, alpha] : {std::pair{BlendMode::SrcOver, 1.0f}, std::pair{BlendMode::DestIn, 1.0f},
+                             std::pair{BlendMode::Color, 0.5f}}) {
+    pool->setMaxThreadCount(1);
+    const Image one = draw(mode, alpha);
+    pool->setMaxThreadCount(std::max(threads, 4));
+    const Image many = draw(mode, alpha);
+    pool->setMaxThreadCount(threads);
+    EXPECT_EQ(testutil::MaxChannelDifference(one, many), 0) << int(mode);
+  }
 }
