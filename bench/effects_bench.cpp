@@ -51,10 +51,7 @@ double TimeRun(BenchHost& host, int id, bool preview, int repeat) {
     timer.start();
     runner.ProcessEffect(id, e->defaults[0], e->defaults[1], e->defaults[2], e->defaults[3],
                          e->defaults[4], preview);
-    while (runner.ActiveWorkers() > 0) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      QThread::usleep(200);
-    }
+    UiDispatcher::RunUntil([&] { return runner.ActiveWorkers() == 0; }, 1);
     best = std::min(best, timer.nsecsElapsed() / 1e9);
   }
   return best;

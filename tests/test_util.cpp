@@ -1,5 +1,6 @@
 #include "test_util.h"
 
+#include "engine/ui_dispatcher.h"
 #include "gfx/pixel.h"
 
 #include <QCoreApplication>
@@ -38,14 +39,7 @@ int MaxChannelDifference(const gfx::Image& a, const gfx::Image& b) {
 }
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
-  return true;
+  return quillora::UiDispatcher::RunUntil(done, 1, timeoutMs);
 }
 
 QString TestDataPath(const QString& name) {

@@ -146,10 +146,7 @@ int Render(const QStringList& args) {
   {
     EffectRunner runner(host);
     runner.ProcessEffect(id, P[0], P[1], P[2], P[3], P[4], false);
-    while (runner.ActiveWorkers() > 0) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-      QThread::msleep(2);
-    }
+    UiDispatcher::RunUntil([&] { return runner.ActiveWorkers() == 0; });
     QCoreApplication::processEvents();
   }
   host.FinishProgress();
@@ -166,9 +163,18 @@ int Render(const QStringList& args) {
   return 0;
 }
 
+// Qt's notes about the environment (no runtime folder on a server, and the like) are
+// not the user's business on a terminal; everything else still goes to stderr.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtDebugMsg || type == QtInfoMsg) return;
+  if (text.startsWith(QLatin1String("QStandardPaths:"))) return;
+  std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  qInstallMessageHandler(QuietMessages);
   // The command line never needs a display; fonts and painting work offscreen.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);

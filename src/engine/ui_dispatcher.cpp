@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <list>
@@ -95,6 +99,21 @@ void UiDispatcher::Queue(std::function<void()> fn, const std::shared_ptr<Lifetim
         fn();
       },
       Qt::QueuedConnection);
+}
+
+bool UiDispatcher::RunUntil(const std::function<bool()>& done, int pollMs, int timeoutMs) {
+  if (done()) return true;
+  if (!QCoreApplication::instance()) return done();
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done() || (timeoutMs >= 0 && clock.elapsed() > timeoutMs)) loop.quit();
+  });
+  poll.start(std::max(1, pollMs));
+  loop.exec();
+  return done();
 }
 
 void UiDispatcher::Close(const std::shared_ptr<Lifetime>& life) {

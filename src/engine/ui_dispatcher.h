@@ -36,6 +36,11 @@ class UiDispatcher {
   // Posts fn to the interface thread; it is skipped if `life` is closed by then.
   static void Queue(std::function<void()> fn, const std::shared_ptr<Lifetime>& life = nullptr);
 
+  // On the interface thread: runs the event loop (and so the workers' calls) until
+  // done() holds, testing it every `pollMs`, or until `timeoutMs` (negative: no limit)
+  // has passed. Returns done().
+  static bool RunUntil(const std::function<bool()>& done, int pollMs = 5, int timeoutMs = -1);
+
   // Closes `life` (on the interface thread): pending Synchronize calls carrying it
   // return false at once, later ones are refused.
   static void Close(const std::shared_ptr<Lifetime>& life);
