@@ -93,12 +93,3 @@ TEST(PencilSketch, WithoutTheTextureFlatAreasUseTheMiddleGrey) {
   EXPECT_LE(minRed, 212);
   EXPECT_GE(maxRed, 250);
 }
-
-TEST(PencilSketch, TheOutlineOfThePictureIsDrawnAsAnEdge) {
-  // The turned copy's transparent corners count as white, so a dark picture gets a
-  // pencil line along its border while its inside stays flat.
-  const Image out = Sketch(SolidImage(40, 40, 0xFF202020), 20, 100, 65, 5, 0);
-  const int inside = int(gfx::RedOf(PixelAt(out, 20, 20)));
-  const int border = int(gfx::RedOf(PixelAt(out, 20, 1)));
-  EXPECT_LT(border, inside);
-}
