@@ -7,7 +7,8 @@
 namespace assetgen {
 
 struct AssetGenerator {
-  // The component name; the picture is written as <name>.png.
+  // The component name, or LIST/ITEM for an item of an image list (TextureList/Canvas);
+  // the picture is written as <name>.png.
   const char* name;
   QImage (*draw)();
 };

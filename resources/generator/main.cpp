@@ -1,4 +1,5 @@
 // quillora-assetgen OUTDIR [NAME...]: draws the built-in pictures as OUTDIR/NAME.png.
+// An item of an image list is named LIST/ITEM and written as OUTDIR/LIST/ITEM.png.
 //
 // Runs at build time. Without names it draws every picture it knows. The output depends
 // only on the generator's code, never on the clock or the machine's random state, so
@@ -6,6 +7,7 @@
 #include "assets.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
 #include <QString>
@@ -77,9 +79,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quillora-assetgen: %s produced no picture\n", generator->name);
       return 1;
     }
+    // Names of list items ("TextureList/Canvas") go into a folder of the list's name.
     const QString path =
         outDir + QLatin1Char('/') + QLatin1String(generator->name) + QStringLiteral(".png");
-    if (!Write(image, path)) return 1;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !Write(image, path)) return 1;
   }
   return 0;
 }
