@@ -56,6 +56,9 @@ QStringList TForm3::PictureNames() {
   QStringList names;
   for (const QFileInfo& f : QDir(kRoot).entryInfoList(QDir::Files, QDir::Name))
     names << f.completeBaseName();
+  // The working brush sheet is a component too, drawn as the default sheet.
+  if (names.contains(QLatin1String("DefaultBrushes"))) names << QStringLiteral("Brushes");
+  names.sort();
   return names;
 }
 

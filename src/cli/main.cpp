@@ -9,6 +9,7 @@
 #include "gfx/codec.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStringList>
@@ -28,13 +29,16 @@ const char* const kUsage =
     "Usage:\n"
     "  quillora-cli list\n"
     "  quillora-cli render EFFECT INPUT -o OUTPUT [-p P1,P2,P3,P4,P5]\n"
+    "  quillora-cli assets DIR\n"
     "\n"
     "  EFFECT  an effect identifier (100), script name (PencilSketch1) or display\n"
     "          name (\"Pencil Sketch 1\"); 'quillora-cli list' shows them all\n"
     "  INPUT   an image file, or --sample for the built-in sample picture\n"
     "  OUTPUT  a .png, .jpg, .jpeg or .webp file\n"
     "  -p      up to five slider values from 0 to 100, separated by commas;\n"
-    "          missing or empty values take the effect's defaults\n";
+    "          missing or empty values take the effect's defaults\n"
+    "  assets  writes every built-in picture into DIR as COMPONENT.png (the items\n"
+    "          of an image list as LIST/ITEM.png)\n";
 
 int Usage(const QString& problem = QString()) {
   if (!problem.isEmpty()) std::fprintf(stderr, "quillora-cli: %s\n", qPrintable(problem));
@@ -74,6 +78,32 @@ int ResolveEffect(const QString& text) {
       if (key == QString::fromUtf8(e.displayName).toUpper()) id = e.id;
   }
   return IsCatalogueEffect(id) && EffectProcFor(id) ? id : -1;
+}
+
+// Every built-in picture as a PNG, so anyone can look at them.
+int Assets(const QStringList& args) {
+  if (args.size() != 1) return Usage(QStringLiteral("assets needs one folder"));
+  const QDir dir(args.first());
+  if (!QDir().mkpath(dir.absolutePath()))
+    return Fail(QStringLiteral("cannot create the folder %1").arg(args.first()));
+  TForm3& holder = TForm3::Instance();
+  auto write = [&](const QString& relative, const gfx::Image& image) {
+    if (image.isEmpty()) throw gfx::Error(QStringLiteral("the picture %1 is missing").arg(relative).toStdString());
+    const QString path = dir.filePath(relative + QStringLiteral(".png"));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    SaveImageFile(image, path);
+    std::printf("%s  %d x %d\n", qPrintable(QDir::toNativeSeparators(path)), image.width(),
+                image.height());
+  };
+  try {
+    for (const QString& name : TForm3::PictureNames()) write(name, holder.Picture(name));
+    for (const QString& list : TForm3::ImageListNames())
+      for (const NamedImage& item : holder.ImageList(list))
+        write(list + QLatin1Char('/') + item.name, item.image);
+  } catch (const std::exception& e) {
+    return Fail(QString::fromUtf8(e.what()));
+  }
+  return 0;
 }
 
 int Render(const QStringList& args) {
@@ -186,6 +216,7 @@ int main(int argc, char** argv) {
   const QString command = args.takeFirst();
   if (command == QLatin1String("list") && args.isEmpty()) return List();
   if (command == QLatin1String("render")) return Render(args);
+  if (command == QLatin1String("assets")) return Assets(args);
   if (command == QLatin1String("-h") || command == QLatin1String("--help") ||
       command == QLatin1String("help")) {
     std::fputs(kUsage, stdout);

@@ -136,3 +136,19 @@ TEST(Cli, MissingParameterValuesTakeTheDefaults) {
   ASSERT_EQ(RunCli({"render", "100", "--sample", "-o", b, "-p", "20,50,65,5,80"}).exitCode, 0);
   EXPECT_EQ(ReadAll(a), ReadAll(b));
 }
+
+TEST(Cli, WritesEveryBuiltInPicture) {
+  QTemporaryDir dir;
+  const Result r = RunCli({"assets", dir.path()});
+  ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+  const struct {
+    const char* file;
+    int width, height;
+  } expected[] = {{"DefaultImage.png", 960, 1440}, {"PencilTexture.png", 512, 166}};
+  for (const auto& e : expected) {
+    const gfx::Image image = gfx::DecodeImageFile(dir.filePath(e.file));
+    EXPECT_EQ(image.width(), e.width) << e.file;
+    EXPECT_EQ(image.height(), e.height) << e.file;
+  }
+  EXPECT_EQ(RunCli({"assets"}).exitCode, 2);
+}
