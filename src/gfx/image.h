@@ -51,6 +51,7 @@ class Image {
   // The pixels as a QImage (Format_ARGB32_Premultiplied); a null QImage for an empty
   // Image. The QImage shares the pixels, so it is cheap and must not be written.
   const QImage& qimage() const;
+  // Row y of a non-empty image (0 <= y < height()).
   const uint32_t* row(int y) const;
   qsizetype bytesPerLine() const;
 
