@@ -51,6 +51,8 @@ class EffectHost {
   virtual StoredTextureSettings StoredTexture() { return {}; }
   // The per-effect brush set-up before effects that stamp brushes start.
   virtual void BrushSetup(int effectId) { (void)effectId; }
+  // GlobalBrushCount: how many brushes effect 304 takes from the working sheet.
+  virtual int GlobalBrushCount() { return 40; }
 };
 
 }  // namespace quillora
