@@ -30,8 +30,9 @@ bool Write(const QImage& image, const QString& path) {
   QString error;
   if (file.open(QIODevice::WriteOnly)) {
     QImageWriter writer(&file, "png");
-    // Fixed settings, so the encoded bytes do not depend on Qt's defaults.
-    writer.setCompression(9);
+    // Fixed settings, so the encoded bytes do not depend on Qt's defaults. Qt's PNG
+    // writer takes the compression on a 0..100 scale (9 would store almost raw).
+    writer.setCompression(100);
     if (writer.write(image) && file.commit()) return true;
     error =
         writer.error() != QImageWriter::UnknownError ? writer.errorString() : file.errorString();

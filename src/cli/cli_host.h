@@ -2,6 +2,7 @@
 // progress bar on standard error when it is a terminal.
 #pragma once
 
+#include "brushes/brush_library.h"
 #include "engine/effect_host.h"
 
 #include <QString>
@@ -13,6 +14,8 @@ class CliHost : public EffectHost {
   explicit CliHost(bool showProgress) : showProgress_(showProgress) {}
 
   void Load(const gfx::Image& image) { source_ = result_ = image; }
+  // The texture every render is finished with, as the "Add texture" switch does.
+  void SetTexture(const StoredTextureSettings& texture) { texture_ = texture; }
   // True once a finished render was stored (the runner saves the history then).
   bool Rendered() const { return rendered_; }
   const QString& LastMessage() const { return lastMessage_; }
@@ -29,6 +32,10 @@ class CliHost : public EffectHost {
   void SetPreviewStart(const QPoint& start) override { start_ = start; }
   void SetPreviewBitmap(const gfx::Image&, int) override {}
   void UpdateProgress(int percent) override;
+  StoredTextureSettings StoredTexture() override { return texture_; }
+  // The built-in sheets, as the desktop program has them before custom brushes load.
+  void BrushSetup(int effectId) override { ApplyBrushSetup(effectId, brushes_); }
+  int GlobalBrushCount() override { return brushes_.GlobalBrushCount; }
   // Ends the progress line, if one is shown.
   void FinishProgress();
 
@@ -40,6 +47,8 @@ class CliHost : public EffectHost {
   gfx::Image source_, result_;
   QPoint start_;
   QString lastMessage_;
+  StoredTextureSettings texture_;
+  TCustomBrushState brushes_;
 };
 
 }  // namespace quillora

@@ -7,6 +7,7 @@
 #include "engine/runner.h"
 #include "formats/image_save.h"
 #include "gfx/codec.h"
+#include "tools/texture_overlay.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QGuiApplication>
 #include <QStringList>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -29,6 +31,7 @@ const char* const kUsage =
     "Usage:\n"
     "  quillora-cli list\n"
     "  quillora-cli render EFFECT INPUT -o OUTPUT [-p P1,P2,P3,P4,P5]\n"
+    "               [--texture NAME|FILE [--texture-strength S] [--texture-scale K]]\n"
     "  quillora-cli assets DIR\n"
     "\n"
     "  EFFECT  an effect identifier (100), script name (PencilSketch1) or display\n"
@@ -37,6 +40,11 @@ const char* const kUsage =
     "  OUTPUT  a .png, .jpg, .jpeg or .webp file\n"
     "  -p      up to five slider values from 0 to 100, separated by commas;\n"
     "          missing or empty values take the effect's defaults\n"
+    "  --texture  finishes the picture with a surface texture, as \"Add texture\"\n"
+    "          does: a built-in texture (Canvas, Paper, Impasto, watercolor,\n"
+    "          cardboard, fabric) or an image file\n"
+    "  --texture-strength  0 to 100, default 50\n"
+    "  --texture-scale     greater than 0, default 1 (2 doubles the texture's size)\n"
     "  assets  writes every built-in picture into DIR as COMPONENT.png (the items\n"
     "          of an image list as LIST/ITEM.png)\n";
 
@@ -107,8 +115,8 @@ int Assets(const QStringList& args) {
 }
 
 int Render(const QStringList& args) {
-  QString effectArg, input, output, paramArg;
-  bool haveParams = false, sample = false;
+  QString effectArg, input, output, paramArg, textureArg, strengthArg, scaleArg;
+  bool haveParams = false, sample = false, haveTexture = false;
   QStringList positional;
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
@@ -121,6 +129,16 @@ int Render(const QStringList& args) {
       haveParams = true;
     } else if (a == QLatin1String("--sample")) {
       sample = true;
+    } else if (a == QLatin1String("--texture")) {
+      if (++i >= args.size()) return Usage(QStringLiteral("--texture needs a name or a file"));
+      textureArg = args[i];
+      haveTexture = true;
+    } else if (a == QLatin1String("--texture-strength")) {
+      if (++i >= args.size()) return Usage(QStringLiteral("--texture-strength needs a value"));
+      strengthArg = args[i];
+    } else if (a == QLatin1String("--texture-scale")) {
+      if (++i >= args.size()) return Usage(QStringLiteral("--texture-scale needs a value"));
+      scaleArg = args[i];
     } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
       return Usage(QStringLiteral("unknown option %1").arg(a));
     } else {
@@ -155,6 +173,29 @@ int Render(const QStringList& args) {
     }
   }
 
+  StoredTextureSettings texture;
+  texture.strength = 50.0f;
+  texture.scale = 1.0f;
+  if (!haveTexture && (!strengthArg.isEmpty() || !scaleArg.isEmpty()))
+    return Usage(QStringLiteral("--texture-strength and --texture-scale need --texture"));
+  if (!strengthArg.isEmpty()) {
+    bool ok = false;
+    const double v = strengthArg.trimmed().toDouble(&ok);
+    if (!ok || !(v >= 0.0 && v <= 100.0))
+      return Usage(QStringLiteral("--texture-strength must be a number from 0 to 100, not '%1'")
+                       .arg(strengthArg));
+    texture.strength = float(v);
+  }
+  if (!scaleArg.isEmpty()) {
+    bool ok = false;
+    const float v = float(scaleArg.trimmed().toDouble(&ok));
+    // The texture coordinates are divided by the scale.
+    if (!ok || !(v > 0.0f) || !std::isfinite(v))
+      return Usage(QStringLiteral("--texture-scale must be a number greater than 0, not '%1'")
+                       .arg(scaleArg));
+    texture.scale = v;
+  }
+
   // A name the save path would refuse is refused before the render, not after it.
   const QString ext = QFileInfo(output).suffix().toLower();
   if (ext != QLatin1String("png") && ext != QLatin1String("jpg") &&
@@ -171,8 +212,18 @@ int Render(const QStringList& args) {
     return Fail(sample ? QStringLiteral("the built-in sample picture is missing")
                        : QStringLiteral("cannot read %1").arg(input));
 
+  if (haveTexture) {
+    try {
+      texture.bitmap = ResolveTexture(textureArg);
+    } catch (const std::exception& e) {
+      return Fail(QString::fromUtf8(e.what()));
+    }
+    texture.addTexture = true;
+  }
+
   CliHost host(isatty(fileno(stderr)) != 0);
   host.Load(source);
+  host.SetTexture(texture);
   {
     EffectRunner runner(host);
     runner.ProcessEffect(id, P[0], P[1], P[2], P[3], P[4], false);
@@ -209,6 +260,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   RegisterBuiltinEffects();
+  InstallTextureOverlay();
 
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();

@@ -13,9 +13,14 @@ namespace gfx {
 int ParallelThreads() { return std::max(1, QThreadPool::globalInstance()->maxThreadCount()); }
 
 void ParallelFor(int count, const std::function<void(int, int)>& fn, int minPerBand) {
+  ParallelFor(QThreadPool::globalInstance(), count, fn, minPerBand);
+}
+
+void ParallelFor(QThreadPool* pool, int count, const std::function<void(int, int)>& fn,
+                 int minPerBand) {
   if (count <= 0) return;
   minPerBand = std::max(1, minPerBand);
-  const int threads = ParallelThreads();
+  const int threads = std::max(1, pool->maxThreadCount());
   // A few bands per thread balance uneven rows without much overhead.
   int bands = std::min(threads * 4, (count + minPerBand - 1) / minPerBand);
   if (bands <= 1 || threads <= 1) {
@@ -67,8 +72,7 @@ void ParallelFor(int count, const std::function<void(int, int)>& fn, int minPerB
   };
 
   const int helpers = std::min(threads, bands) - 1;
-  for (int i = 0; i < helpers; ++i)
-    QThreadPool::globalInstance()->start([shared, work] { work(*shared); });
+  for (int i = 0; i < helpers; ++i) pool->start([shared, work] { work(*shared); });
   work(*shared);
   std::unique_lock lock(shared->m);
   shared->cv.wait(lock, [&] { return shared->running == 0; });

@@ -3,6 +3,8 @@
 
 #include <functional>
 
+class QThreadPool;
+
 namespace gfx {
 
 // Calls fn(begin, end) on consecutive bands that cover [0, count) exactly once, on the
@@ -13,8 +15,12 @@ namespace gfx {
 // bands have finished. fn must only write data no other band writes.
 void ParallelFor(int count, const std::function<void(int begin, int end)>& fn,
                  int minPerBand = 16);
+// The same on the threads of `pool` instead of the global pool: at most
+// pool->maxThreadCount() threads work on the bands, the calling thread included.
+void ParallelFor(QThreadPool* pool, int count, const std::function<void(int begin, int end)>& fn,
+                 int minPerBand = 16);
 
-// The number of threads ParallelFor spreads work over (pool size plus the caller).
+// The number of threads ParallelFor spreads work over, the calling thread included.
 int ParallelThreads();
 
 }  // namespace gfx

@@ -152,3 +152,79 @@ TEST(Cli, WritesEveryBuiltInPicture) {
   }
   EXPECT_EQ(RunCli({"assets"}).exitCode, 2);
 }
+
+namespace {
+
+void WritePng(const QString& path, const gfx::Image& image) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(gfx::EncodeImage(image, gfx::FileFormat::Png));
+}
+
+// A small photo and a texture of distinct greys, so the runs stay quick and do not
+// depend on the built-in textures.
+struct TextureFixture {
+  QTemporaryDir dir;
+  QString input = dir.filePath("input.png"), texture = dir.filePath("grain.png");
+  TextureFixture() {
+    std::vector<uint32_t> photo, grain;
+    for (int i = 0; i < 48 * 32; ++i)
+      photo.push_back(0xFF000000u | uint32_t((i % 48) * 5) << 16 | uint32_t((i / 48) * 7) << 8 |
+                      0x60u);
+    for (int i = 0; i < 8 * 8; ++i)
+      grain.push_back(0xFF000000u | uint32_t((i * 37) % 256) * 0x010101u);
+    WritePng(input, testutil::MakeImage(48, 32, photo));
+    WritePng(texture, testutil::MakeImage(8, 8, grain));
+  }
+};
+
+}  // namespace
+
+TEST(Cli, TextureFinishesTheRenderedPicture) {
+  TextureFixture fx;
+  const QString plain = fx.dir.filePath("plain.png"), textured = fx.dir.filePath("textured.png");
+  Result r = RunCli({"render", "100", fx.input, "-o", plain});
+  ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+  r = RunCli({"render", "100", fx.input, "-o", textured, "--texture", fx.texture,
+              "--texture-strength", "80", "--texture-scale", "1.5"});
+  ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
+  const gfx::Image a = gfx::DecodeImageFile(plain), b = gfx::DecodeImageFile(textured);
+  EXPECT_EQ(b.width(), 48);
+  EXPECT_EQ(b.height(), 32);
+  EXPECT_GT(testutil::MaxChannelDifference(a, b), 20);
+}
+
+TEST(Cli, BadTextureOptionsAreRefused) {
+  TextureFixture fx;
+  const QString out = fx.dir.filePath("out.png");
+  const QString garbage = fx.dir.filePath("garbage.png");
+  {
+    QFile f(garbage);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("no picture");
+  }
+  const QStringList render = {"render", "100", fx.input, "-o", out};
+  const struct {
+    QStringList extra;
+    int exitCode;
+    const char* message;
+  } cases[] = {
+      {{"--texture", "NoSuchTexture"}, 1, "NoSuchTexture"},
+      {{"--texture", garbage}, 1, "garbage.png"},
+      {{"--texture", fx.texture, "--texture-scale", "0"}, 2, "greater than 0"},
+      {{"--texture", fx.texture, "--texture-scale", "-1"}, 2, "greater than 0"},
+      {{"--texture", fx.texture, "--texture-scale", "big"}, 2, "big"},
+      {{"--texture", fx.texture, "--texture-strength", "101"}, 2, "0 to 100"},
+      {{"--texture-strength", "20"}, 2, "need --texture"},
+      {{"--texture"}, 2, "--texture needs"},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunCli(render + c.extra);
+    EXPECT_EQ(r.exitCode, c.exitCode) << qPrintable(c.extra.join(' ')) << ": " << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << qPrintable(r.err);
+    if (c.exitCode == 1) {
+      EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << qPrintable(r.err);
+    }
+    EXPECT_FALSE(QFile::exists(out)) << qPrintable(c.extra.join(' '));
+  }
+}
