@@ -1,0 +1,36 @@
+// The look of the desktop program: its colours, its font and its icons.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+
+namespace quillora::ui {
+
+namespace theme {
+// The main rectangle, normally and while the window is dragged or resized.
+inline constexpr QRgb kMainFill = 0xF0314158;
+inline constexpr QRgb kDragFill = 0x80B0C0D6;
+inline constexpr int kMainRadius = 15;
+// Switches: on = white thumb on kSwitchOnTrack, off = grey thumb on kSwitchOffTrack.
+inline constexpr QRgb kSwitchOnTrack = 0xFF29374A;
+inline constexpr QRgb kSwitchOffTrack = 0xAF29376A;
+inline constexpr QRgb kThumbOn = 0xFFFFFFFF;
+inline constexpr QRgb kThumbOff = 0xFF808080;
+// The preview pane's frame and progress ring.
+inline constexpr QRgb kPaneFrame = 0xFF111827;
+inline constexpr QRgb kRing = 0xFF3B82F6;
+// Menus and small panels.
+inline constexpr QRgb kMenuFill = 0xFF1F2937;
+inline constexpr QRgb kMenuStroke = 0xFF374151;
+}  // namespace theme
+
+// Registers the interface font from the program's folder ("Inter-Regular.ttf", else
+// Debian's "Inter-Regular.otf") and returns its family, or an empty string when no file
+// is there. A file that fails to register sets *error to the reason.
+QString RegisterInterfaceFont(QString* error = nullptr);
+
+// An icon of the program's set (:/icons/<name>.svg) drawn in `color`, crisp at any size.
+QIcon Icon(const QString& name, const QColor& color = QColor(255, 255, 255));
+
+}  // namespace quillora::ui
