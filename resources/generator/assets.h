@@ -34,4 +34,28 @@ QImage DrawPaintBrushSim();
 QImage DrawPaintBrushSim2();
 QImage DrawPaintBrushSim3();
 
+// Opaque greyscale surfaces. 1024 x 768 cold-press paper grain for the wash painting.
+QImage DrawWatercolorGrain();
+// 2904 x 2064 flat grey film overlay with scratches, dust and hairs, wrapping round.
+QImage DrawOldFilmTexture();
+// 1024 x 1024 light textures that tile without a seam.
+QImage DrawCanvasTexture();
+QImage DrawPaperTexture();
+QImage DrawImpastoTexture();
+QImage DrawWatercolorTexture();
+QImage DrawCardboardTexture();
+QImage DrawFabricTexture();
+
+// Frames: an opaque border round a fully transparent middle of about four fifths of
+// the picture. 2225 x 2196 walnut, 2244 x 2424 gilt (also the working frame),
+// 1122 x 1212 oak, 816 x 1456 silver, 2260 x 3000 black with a white mat,
+// 1100 x 1100 barn wood, 2024 x 2416 dark wood with a double mat.
+QImage DrawFrame1();
+QImage DrawFrame2();
+QImage DrawFrame3();
+QImage DrawFrame4();
+QImage DrawFrame5();
+QImage DrawFrame6();
+QImage DrawFrame7();
+
 }  // namespace assetgen
