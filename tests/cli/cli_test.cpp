@@ -144,7 +144,23 @@ TEST(Cli, WritesEveryBuiltInPicture) {
   const struct {
     const char* file;
     int width, height;
-  } expected[] = {{"DefaultImage.png", 960, 1440}, {"PencilTexture.png", 512, 166}};
+  } expected[] = {{"DefaultImage.png", 960, 1440},
+                  {"PencilTexture.png", 512, 166},
+                  {"Brushes.png", 2048, 1536},
+                  {"DefaultBrushes.png", 2048, 1536},
+                  {"WatercolorBrushes.png", 2048, 768},
+                  {"PastelBrushes.png", 2048, 512},
+                  {"TemplateMatchingBrushes.png", 1250, 2000},
+                  {"PaintBrushSim.png", 80, 80},
+                  {"PaintBrushSim2.png", 54, 56},
+                  {"PaintBrushSim3.png", 38, 39},
+                  {"VCLwatercolortexture.png", 1024, 768},
+                  {"OldFilmTexture.png", 2904, 2064},
+                  {"Frame.png", 2244, 2424},
+                  {"FrameList/1.png", 2225, 2196},
+                  {"FrameList/7.png", 2024, 2416},
+                  {"TextureList/Canvas.png", 1024, 1024},
+                  {"TextureList/fabric.png", 1024, 1024}};
   for (const auto& e : expected) {
     const gfx::Image image = gfx::DecodeImageFile(dir.filePath(e.file));
     EXPECT_EQ(image.width(), e.width) << e.file;
