@@ -19,6 +19,8 @@ class PreviewPane : public QWidget {
   Q_OBJECT
  public:
   explicit PreviewPane(QWidget* parent = nullptr);
+  ~PreviewPane() override;
+  QSize sizeHint() const override;
 
   // The picture shown (already pane-sized or any size; drawn at (0, 0) unscaled when
   // it is pane-sized, stretched otherwise).
@@ -30,6 +32,7 @@ class PreviewPane : public QWidget {
   int Percent() const;
   // The zoom overlay's text: Round(zoom * 100) followed by "%".
   void SetZoomLabel(float zoom);
+  QString ZoomLabel() const;
 
  signals:
   // Mouse wheel: positive delta zooms in.
@@ -51,6 +54,7 @@ class PreviewPane : public QWidget {
   void mouseReleaseEvent(QMouseEvent*) override;
   void enterEvent(QEnterEvent*) override;
   void leaveEvent(QEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
 
  private:
   struct Private;

@@ -11,9 +11,16 @@ class TForm2 : public QWidget {
   Q_OBJECT
  public:
   explicit TForm2(QWidget* parent = nullptr);
+  ~TForm2() override;
   // Shows the splash centred on `over` (or the screen) and starts the 5500 ms timer,
   // which emits timeout() once.
   void ShowCentredOn(QWidget* over);
+
+  // Set by the main window once it exists: from then on the splash is an about box and
+  // hides itself when it loses the focus. Before that the focus comes and goes as the
+  // program starts, and the splash stays until its timer or a click.
+  void SetMainWindowReady(bool ready);
+  bool MainWindowReady() const;
 
  signals:
   void timeout();
@@ -22,6 +29,8 @@ class TForm2 : public QWidget {
   void paintEvent(QPaintEvent*) override;
   void mousePressEvent(QMouseEvent*) override;
   void changeEvent(QEvent*) override;
+  void showEvent(QShowEvent*) override;
+  void hideEvent(QHideEvent*) override;
 
  private:
   struct Private;

@@ -20,6 +20,8 @@ class ToggleSwitch : public QAbstractButton {
   QSize sizeHint() const override;
   qreal thumbX() const { return thumbX_; }
   void setThumbX(qreal x);
+  // The thumb's diameter: the track's height less a 1-unit rim above and below.
+  int thumbSize() const;
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -42,13 +44,20 @@ class IconButton : public QToolButton {
   void setRepeating(bool repeat);
   void setHighlighted(bool on);  // a lasting highlight, e.g. split view active
   bool highlighted() const { return highlighted_; }
+  // Swaps the picture, keeping the button's colours.
+  void setIconName(const QString& iconName);
+  QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  void changeEvent(QEvent*) override;
 
  private:
+  void updateIcons();
   QString iconName_;
   bool highlighted_ = false;
+  QIcon normalIcon_;
+  QIcon hoverIcon_;
 };
 
 // The render progress bar with its percentage label. SetValue(v): v outside 0..100
@@ -56,9 +65,15 @@ class IconButton : public QToolButton {
 // from the last value, the bar (shown from width 0 if hidden) animates to
 // (parent width - 140) * v / 100 over 0.2 s, linear, and the label "v%" rides at its
 // end while the bar is at least 50 wide (fading in over 1.3 s when it appears).
+//
+// The owner places the widget (x, y and height); the widget keeps its own width at the
+// full track (parent width - 140), so the label can ride ahead of a bar that is still
+// growing towards it. It starts hidden and lets mouse events through.
 class AnimatedProgressBar : public QWidget {
   Q_OBJECT
   Q_PROPERTY(int barWidth READ barWidth WRITE setBarWidth)
+  Q_PROPERTY(qreal labelOpacity READ LabelOpacity WRITE setLabelOpacity)
+  Q_PROPERTY(int labelX READ LabelX WRITE setLabelX)
  public:
   explicit AnimatedProgressBar(QWidget* parent = nullptr);
   void SetValue(int v);
@@ -67,16 +82,32 @@ class AnimatedProgressBar : public QWidget {
   void setBarWidth(int w);
   int TargetWidth() const { return target_; }
 
+  // The percentage label: whether it is shown, its text ("v%"), its left edge in the
+  // bar's coordinates and its current opacity.
+  bool LabelVisible() const { return labelVisible_; }
+  QString LabelText() const { return labelText_; }
+  int LabelX() const { return labelX_; }
+  void setLabelX(int x);
+  qreal LabelOpacity() const { return labelOpacity_; }
+  void setLabelOpacity(qreal opacity);
+
  protected:
   void paintEvent(QPaintEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  int trackWidth() const;
+  int labelWidth(const QString& text) const;
   int last_ = -1;
   int target_ = 0;
   int barWidth_ = 0;
   qreal labelOpacity_ = 0;
+  int labelX_ = 0;
+  bool labelVisible_ = false;
+  QString labelText_;
   QPropertyAnimation* barAnimation_;
   QPropertyAnimation* labelFade_;
+  QPropertyAnimation* labelSlide_;
 };
 
 }  // namespace quillora::ui
