@@ -1,5 +1,7 @@
 #include "effects/register_effects.h"
 
+#include "effects/photolab/adjustments.h"
+#include "effects/photolab/orton_filter.h"
 #include "effects/sketch/pencil_sketch.h"
 #include "engine/effect_registry.h"
 
@@ -7,6 +9,8 @@ namespace quillora {
 
 void RegisterBuiltinEffects() {
   RegisterEffect(100, &PencilSketch);
+  RegisterEffect(400, &OrtonFilter);
+  RegisterEffect(401, &Adjustments);
 }
 
 }  // namespace quillora
