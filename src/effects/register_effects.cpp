@@ -1,5 +1,6 @@
 #include "effects/register_effects.h"
 
+#include "effects/painting/impasto.h"
 #include "effects/photolab/adjustments.h"
 #include "effects/photolab/orton_filter.h"
 #include "effects/sketch/pencil_sketch.h"
@@ -9,6 +10,7 @@ namespace quillora {
 
 void RegisterBuiltinEffects() {
   RegisterEffect(100, &PencilSketch);
+  RegisterEffect(304, &SystematicPainting);
   RegisterEffect(400, &OrtonFilter);
   RegisterEffect(401, &Adjustments);
 }
