@@ -44,6 +44,10 @@ class EffectRunner {
   bool CancelFlag() const { return Cancel.load(); }
   // Escape, or a closing window: stops a full render at its next cancellation point.
   void SetCancel(bool value) { Cancel.store(value); }
+  // Makes every preview in flight stale, as a new preview request does: they stop at
+  // their next cancellation point and never show their picture (the preview pane was
+  // panned or zoomed past them).
+  void InvalidatePreviews() { FPreviewGeneration.fetch_add(1); }
   // While the manual brush panel is open, progress goes straight to the progress bar
   // (150 ms throttle) and intermediate pictures are not shown.
   void SetManualBrushOpen(bool open) { manualBrushOpen_.store(open); }
