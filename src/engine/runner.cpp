@@ -306,7 +306,12 @@ void EffectRunner::WorkerRun(const Request& req) {
 
   // Everything up to the result step; returning from it goes to the final step.
   auto body = [&] {
-    if (!SynchronizeUi([this] { Cancel.store(false); })) return;
+    // Only a full render resets the cancel flag: previews never read it, and a preview
+    // started while a cancelled render winds down would otherwise undo the user's Escape.
+    if (!SynchronizeUi([this, full] {
+          if (full) Cancel.store(false);
+        }))
+      return;
 
     Image source;
     if (!SynchronizeUi([&] { source = host_.SourceImage(); })) return;

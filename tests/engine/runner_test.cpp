@@ -108,6 +108,19 @@ void SyncingEffect(const Image&, Surface&, int, int, int, int, int, bool) {
   }
 }
 
+// Looks for a cancel only once the preview has run, so the order of the two is fixed.
+void LateCheckEffect(const Image&, Surface& dest, int, int, int, int, int, bool) {
+  ++g_started;
+  while (g_finished == 0) QThread::msleep(1);
+  try {
+    CheckCancellation();
+  } catch (const EEffectAborted&) {
+    ++g_aborted;
+    throw;
+  }
+  dest.clear(0xFFFFFFFF);
+}
+
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -181,6 +194,21 @@ TEST_F(RunnerTest, CancelledRenderKeepsItsIntermediatePictureInTheHistory) {
   ASSERT_FALSE(host.progress.empty());
   EXPECT_EQ(host.progress.back(), 101);  // the progress bar disappears
   EXPECT_FALSE(runner.IsEffectRunning());
+}
+
+TEST_F(RunnerTest, PreviewDuringACancelledRenderLeavesTheCancelStanding) {
+  ScopedEffect render(304, &LateCheckEffect);
+  ScopedEffect preview(300, &RecordingEffect);
+  runner.ProcessEffect(304, 3, 0, 0, 0, 0, false);
+  ASSERT_TRUE(WaitFor([] { return g_started == 1; }));
+  runner.SetCancel(true);
+  // The slider moves right after Escape: the preview must not revive the render.
+  runner.ProcessEffect(300, 0, 0, 0, 0, 0, true);
+  Settle();
+  EXPECT_EQ(g_aborted, 1);
+  EXPECT_EQ(g_finished, 1);  // the preview ran
+  EXPECT_FALSE(runner.IsEffectRunning());
+  EXPECT_EQ(host.historySaves, 1);
 }
 
 TEST_F(RunnerTest, FailingEffectFreesTheBusyMarkerSilently) {
