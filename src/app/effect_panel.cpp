@@ -2,6 +2,7 @@
 
 #include "app/theme.h"
 #include "engine/catalogue.h"
+#include "engine/effect_registry.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -107,8 +108,14 @@ CategoryGroup::CategoryGroup(int category, const QString& title, const std::vect
   for (int id : effects_) {
     auto* item = new QListWidgetItem(QStringLiteral("\u2023 ") + GetEffectName(id), list_);
     item->setSizeHint(QSize(0, kItemHeight));
+    // An effect this build cannot run stays out of sight rather than doing nothing when
+    // chosen; hiding keeps the rows in catalogue order, which the markers rely on.
+    if (!EffectProcFor(id))
+      item->setHidden(true);
+    else
+      ++shownCount_;
   }
-  list_->setFixedHeight(int(effects_.size()) * kItemHeight);
+  list_->setFixedHeight(shownCount_ * kItemHeight);
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -126,7 +133,7 @@ void CategoryGroup::SetExpanded(bool expanded) {
   expanded_ = expanded;
   header_->SetExpanded(expanded);
   list_->setVisible(expanded);
-  setFixedHeight(expanded ? int(effects_.size()) * kItemHeight + kHeaderHeight : kHeaderHeight);
+  setFixedHeight(expanded ? shownCount_ * kItemHeight + kHeaderHeight : kHeaderHeight);
 }
 
 // ---- ToolRowButton ---------------------------------------------------------------

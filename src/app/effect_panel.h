@@ -53,6 +53,7 @@ class CategoryGroup : public QWidget {
  private:
   int category_;
   std::vector<int> effects_;
+  int shownCount_ = 0;
   bool expanded_ = false;
   CategoryHeader* header_;
   QListWidget* list_;

@@ -8,6 +8,7 @@
 #include "app/workspace_area.h"
 #include "app/workspace_view.h"
 #include "brushes/image_repository.h"
+#include "engine/effect_registry.h"
 #include "engine/numeric.h"
 #include "engine/ui_dispatcher.h"
 #include "formats/image_save.h"
@@ -265,6 +266,13 @@ void TForm1::ConnectControls() {
   connect(FView, &WorkspaceView::cropModeChanged, this,
           [this](bool active) { FEffectPanel->cropButton->setChecked(active); });
   connect(FView, &WorkspaceView::cropAccepted, this, &TForm1::CropAccepted);
+  // A render started while the selection was open would hand back a result of the old
+  // size for the cropped source; the crop waits for it, and the selection stays.
+  FView->SetCropGuard([this] {
+    if (!IsEffectRunning()) return true;
+    ShowMessageBox(BusyMessage(FRunner->CurrentEffectNumber()));
+    return false;
+  });
   connect(FView, &WorkspaceView::viewDoubleClicked, this, [this] {
     if (!FResultImage.isEmpty()) ShowFullScreenViewer(this, FResultImage, !FView->IsZooming());
   });
@@ -589,7 +597,7 @@ void TForm1::SwapSourceResult() {
 // ---- effects and parameters --------------------------------------------------------
 
 void TForm1::SelectEffect(int effectId) {
-  if (!IsCatalogueEffect(effectId)) return;
+  if (!IsCatalogueEffect(effectId) || !EffectProcFor(effectId)) return;
   // The sliders belong to the effect shown so far: keep them, even when no preview has
   // stored them yet (no image loaded, or less than 500 ms since the last change).
   StoreSlidersInto(SelectedEffectNumber);
@@ -813,7 +821,14 @@ void TForm1::CleanupTimerTimer() {
 
 void TForm1::SetResultImage(const gfx::Image& image) { FResultImage = image; }
 
-void TForm1::SaveHistory() { FHistory.Save(FResultImage, FSourceImage); }
+void TForm1::SaveHistory() {
+  // Compressing a large picture for the history holds the interface for a moment after
+  // the progress bar has gone; the cursor says the program is still at work.
+  const bool large = qint64(FResultImage.width()) * FResultImage.height() > 4'000'000;
+  if (large) QApplication::setOverrideCursor(Qt::WaitCursor);
+  FHistory.Save(FResultImage, FSourceImage);
+  if (large) QApplication::restoreOverrideCursor();
+}
 
 void TForm1::RedrawMainView() { FView->SetImages(FResultImage, FSourceImage); }
 
@@ -895,12 +910,7 @@ void TForm1::CropClick() {
 }
 
 void TForm1::CropAccepted(const QRect& imageRect) {
-  // A render started while the selection was open would hand back a result of the old
-  // size for the cropped source; the crop waits for it instead.
-  if (IsEffectRunning()) {
-    ShowMessageBox(BusyMessage(FRunner->CurrentEffectNumber()));
-    return;
-  }
+  if (IsEffectRunning()) return;  // the view's crop guard has told the user
   if (FSourceImage.isEmpty() || FResultImage.isEmpty()) return;
   const QRect rect = imageRect & QRect(0, 0, FSourceImage.width(), FSourceImage.height());
   if (rect.isEmpty()) return;

@@ -174,6 +174,7 @@ struct ViewState {
   std::vector<CubicRequest> requests;  // gathered during a paint
   std::function<void(QPainter&)> overlayPainter;
   std::function<bool(QMouseEvent*)> mouseInterceptor;
+  std::function<bool()> cropGuard;
 
   explicit ViewState(WorkspaceView* view) : q(view) {
     // One background rendering at a time; its draw spreads over the parallel pool.
@@ -990,6 +991,7 @@ void WorkspaceView::BeginCrop() {
 
 void WorkspaceView::AcceptCrop() {
   if (!d_->cropping) return;
+  if (d_->cropGuard && !d_->cropGuard()) return;
   const float zoom = d_->zoom;
   const QRectF& s = d_->selection;
   const int left = int(std::trunc((float(s.x()) - d_->panX) / zoom));
@@ -1006,6 +1008,10 @@ void WorkspaceView::AcceptCrop() {
     if (!d_->result.isEmpty()) d_->Centre();
   }
   emit cropModeChanged(false);
+}
+
+void WorkspaceView::SetCropGuard(std::function<bool()> mayAccept) {
+  d_->cropGuard = std::move(mayAccept);
 }
 
 void WorkspaceView::CancelCrop() {

@@ -55,6 +55,9 @@ class WorkspaceView : public QWidget {
   bool IsCropping() const;
   void BeginCrop();   // fits or centres the image and shows the selection
   void AcceptCrop();  // emits cropAccepted with the selection in image pixels
+  // Asked before a crop is accepted; returning false keeps crop mode and the selection
+  // (the window refuses while a render runs, and the user must not lose the selection).
+  void SetCropGuard(std::function<bool()> mayAccept);
   void CancelCrop();
 
   // The size of the visible viewport, in paint-box units.

@@ -55,6 +55,7 @@ class TestForm : public TForm1 {
   using TForm1::FView;
   using TForm1::FWorkspace;
   using TForm1::Params;
+  using TForm1::SelectedEffectNumber;
   using TForm1::StoredTextureBitmap;
 
   QStringList messages;
@@ -120,6 +121,8 @@ class ScopedEffect {
   TEffectProc previous_;
 };
 
+void BlankEffect(const Image&, Surface&, int, int, int, int, int, bool) {}
+
 // A picture whose every pixel differs from its neighbours, with a transparent corner
 // that makes the history keep it losslessly (as PNG).
 gfx::Image Pattern(int w, int h) {
@@ -144,6 +147,11 @@ class MainWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     RegisterBuiltinEffects();
+    // The window's lists show only effects that can run; these tests are about the
+    // window, so every catalogue entry gets at least a blank painter.
+    for (const EffectCategory& category : EffectCategories())
+      for (int id : category.effects)
+        if (!EffectProcFor(id)) RegisterEffect(id, &BlankEffect);
     InstallTextureOverlay();
   }
 
@@ -257,12 +265,24 @@ TEST_F(MainWindowTest, SecondRenderWhileOneRunsShowsTheBusyMessageAndUndoWaits) 
   QTest::keyClick(form.get(), Qt::Key_R);
   EXPECT_EQ(form->FResultImage.uniqueId(), shown);
   EXPECT_EQ(form->FHistory.Count(), historyCount);
+  // A crop opened before the render waits for it and keeps its selection.
+  form->FView->BeginCrop();  // the crop tool itself refuses now; the view is opened directly
+  ASSERT_TRUE(form->FView->IsCropping());
+  const QRectF selection = form->FView->CropSelection();
+  QTest::keyClick(form.get(), Qt::Key_Return);
+  EXPECT_TRUE(form->FView->IsCropping());
+  EXPECT_EQ(form->FView->CropSelection(), selection);
+  EXPECT_EQ(form->messages.size(), 2);
+  EXPECT_EQ(form->messages.back(), form->messages.front());
 
   g_release = true;
   ASSERT_TRUE(WaitFor([&] { return Idle(); }, 10000));
   EXPECT_EQ(PixelAt(form->FResultImage, 5, 5) & 0x00FFFFFF, 0x0000FFu);  // the finished blue
   EXPECT_EQ(form->FHistory.Count(), historyCount + 1);
-  EXPECT_EQ(form->messages.size(), 1);
+  QTest::keyClick(form.get(), Qt::Key_Return);
+  EXPECT_FALSE(form->FView->IsCropping());
+  EXPECT_EQ(form->FHistory.Count(), historyCount + 2);
+  EXPECT_EQ(form->messages.size(), 2);
 }
 
 TEST_F(MainWindowTest, EscapeStopsARenderAndKeepsThePartialResult) {
@@ -270,8 +290,8 @@ TEST_F(MainWindowTest, EscapeStopsARenderAndKeepsThePartialResult) {
   const gfx::Image loaded = LoadPattern();
   form->SelectEffect(300);
   form->ApplyEffectClick();
-  // The preview the selection asked for starts by clearing the cancel flag; it must be
-  // out of the way before Escape is pressed.
+  // The preview the selection asked for is out of the way first, so that the one worker
+  // left is the render.
   ASSERT_TRUE(WaitFor(
       [&] { return g_waiting && !form->PreviewPending() && form->Runner().ActiveWorkers() == 1; },
       10000));
@@ -595,6 +615,24 @@ TEST_F(MainWindowTest, EffectListClicksSelectAndMark) {
   // A second click on the title collapses the group.
   QTest::mouseClick(photoLab->Header(), Qt::LeftButton);
   EXPECT_FALSE(photoLab->IsExpanded());
+}
+
+TEST_F(MainWindowTest, EffectsThatCannotRunStayOutOfTheLists) {
+  ScopedEffect missing(305, nullptr);
+  ui::EffectPanel panel;
+  ui::CategoryGroup* painting = panel.GroupOf(305);
+  painting->SetExpanded(true);
+  EXPECT_EQ(painting->height(), 7 * 30 + 25);
+  QListWidget* list = painting->List();
+  // The rows stay in catalogue order, so the markers still find every other effect.
+  EXPECT_TRUE(list->item(5)->isHidden());
+  EXPECT_FALSE(list->item(4)->isHidden());
+  panel.SetMarkers(3, 6);
+  EXPECT_EQ(list->item(6)->text(), QStringLiteral("\u25B6 ") + GetEffectName(306));
+  // Nor can it be chosen some other way (a settings file, a parameter file).
+  form->SelectEffect(300);
+  form->SelectEffect(305);
+  EXPECT_EQ(form->SelectedEffectNumber, 300);
 }
 
 TEST_F(MainWindowTest, SwitchesAndBrushBoxFollowTheSelectedEffect) {
