@@ -3,6 +3,7 @@
 // (worker thread, interface calls through the event loop).
 //
 //   quillora-bench-effects [--photos DIR] [--effect ID ...] [--repeat N]
+#include "brushes/brush_library.h"
 #include "effects/register_effects.h"
 #include "engine/catalogue.h"
 #include "engine/effect_registry.h"
@@ -38,7 +39,11 @@ class BenchHost : public EffectHost {
   void SetPreviewStart(const QPoint& p) override { start = p; }
   void SetPreviewBitmap(const gfx::Image&, int) override {}
   void UpdateProgress(int) override {}
+  // The brush effects pick their own sheet, as in the programs; timing them with
+  // another sheet would measure the wrong strokes.
+  void BrushSetup(int effectId) override { ApplyBrushSetup(effectId, brushes); }
   QPoint start;
+  TCustomBrushState brushes;
 };
 
 double TimeRun(BenchHost& host, int id, bool preview, int repeat) {

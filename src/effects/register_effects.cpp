@@ -1,8 +1,10 @@
 #include "effects/register_effects.h"
 
 #include "effects/painting/impasto.h"
+#include "effects/painting/oil_pastel.h"
 #include "effects/photolab/adjustments.h"
 #include "effects/photolab/orton_filter.h"
+#include "effects/sketch/black_and_white_ink.h"
 #include "effects/sketch/pencil_sketch.h"
 #include "engine/effect_registry.h"
 
@@ -10,6 +12,8 @@ namespace quillora {
 
 void RegisterBuiltinEffects() {
   RegisterEffect(100, &PencilSketch);
+  RegisterEffect(200, &blackandwhiteInk);
+  RegisterEffect(302, &NewRandomStrokes_BestOfN);
   RegisterEffect(304, &SystematicPainting);
   RegisterEffect(400, &OrtonFilter);
   RegisterEffect(401, &Adjustments);

@@ -2,7 +2,8 @@
 // scaled onto a private scratch square in one colour, scored against the source pixel
 // by pixel, shaded with a relief that makes it read as thick paint, and laid onto the
 // painting with one blend rule: the kit of every effect that stamps brushes from a sheet
-// (Impasto brushstrokes, Watercolor splashes).
+// (Impasto brushstrokes, Watercolor splashes; Oil pastel samples its marks with its own
+// cubic and shares the rest).
 //
 // Pixels are premultiplied BGRA8888 words (0xAARRGGBB). Everything here may run on any
 // thread; a StrokeBrush is read-only once built and may be shared between threads, a
@@ -193,8 +194,9 @@ class StrokeScratch {
 // where the coverage rises or falls (the bristle grooves and the stroke's rim) colour
 // is darkened or lifted towards white in proportion to `strength` (10 = plain), fading
 // with the distance from the centre over about three quarters of `size`. Alpha is
-// kept. Works on rows and columns [first, last], which must lie inside 1 .. side - 2;
-// the first form takes the stroke's square (size div 2 + 2 around the centre).
+// kept. Works on rows and columns [first, last], clipped to 1 .. side - 2; the first
+// form takes the stroke's square (size div 2 + 2 around the centre), the second serves
+// marks whose shading reaches further (the oil pastel's whole scoring window).
 void ImpastoRelief(StrokeScratch& scratch, int size, int strength);
 void ImpastoRelief(StrokeScratch& scratch, int size, int strength, int first, int last);
 
