@@ -4,6 +4,8 @@
 #include "effects/painting/oil_pastel.h"
 #include "effects/photolab/adjustments.h"
 #include "effects/photolab/orton_filter.h"
+#include "effects/photolab/retro_film.h"
+#include "effects/photolab/vintage_sepia.h"
 #include "effects/sketch/black_and_white_ink.h"
 #include "effects/sketch/pencil_sketch.h"
 #include "engine/effect_registry.h"
@@ -17,6 +19,8 @@ void RegisterBuiltinEffects() {
   RegisterEffect(304, &SystematicPainting);
   RegisterEffect(400, &OrtonFilter);
   RegisterEffect(401, &Adjustments);
+  RegisterEffect(402, &VintageSepia);
+  RegisterEffect(403, &RetroFilm);
 }
 
 }  // namespace quillora
