@@ -7,7 +7,9 @@
 #include "effects/photolab/retro_film.h"
 #include "effects/photolab/vintage_sepia.h"
 #include "effects/sketch/black_and_white_ink.h"
+#include "effects/sketch/comic_print.h"
 #include "effects/sketch/pencil_sketch.h"
+#include "effects/sketch/stippling.h"
 #include "engine/effect_registry.h"
 
 namespace quillora {
@@ -15,6 +17,8 @@ namespace quillora {
 void RegisterBuiltinEffects() {
   RegisterEffect(100, &PencilSketch);
   RegisterEffect(200, &blackandwhiteInk);
+  RegisterEffect(201, &Stippling);
+  RegisterEffect(203, &ComicPrintHalftone);
   RegisterEffect(302, &NewRandomStrokes_BestOfN);
   RegisterEffect(304, &SystematicPainting);
   RegisterEffect(400, &OrtonFilter);
