@@ -2,6 +2,7 @@
 
 #include "effects/painting/impasto.h"
 #include "effects/painting/oil_pastel.h"
+#include "effects/painting/watercolor.h"
 #include "effects/photolab/adjustments.h"
 #include "effects/photolab/orton_filter.h"
 #include "effects/photolab/retro_film.h"
@@ -19,6 +20,7 @@ void RegisterBuiltinEffects() {
   RegisterEffect(200, &blackandwhiteInk);
   RegisterEffect(201, &Stippling);
   RegisterEffect(203, &ComicPrintHalftone);
+  RegisterEffect(300, &CentralSpokeEffect);
   RegisterEffect(302, &NewRandomStrokes_BestOfN);
   RegisterEffect(304, &SystematicPainting);
   RegisterEffect(400, &OrtonFilter);
