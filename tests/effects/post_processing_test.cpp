@@ -355,6 +355,45 @@ TEST(SimilaritySmooth, MatchesThePlainRule) {
   }
 }
 
+TEST(SimilaritySmooth, WidePicturesMatchThePlainRule) {
+  // Wide enough for whole windows inside the columns, where eight pixels are smoothed
+  // at a time; soft gradients with a little noise, so that many neighbours pass the
+  // colour test, and transparent and translucent pixels scattered through them.
+  const int w = 45, h = 14;
+  std::vector<uint32_t> argb(size_t(w) * size_t(h));
+  uint32_t seed = 5;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const uint32_t n = seed >> 28;
+      uint32_t p = 0xFF000000u | ((uint32_t(x * 5) + n) & 0xFF) << 16 |
+                   ((uint32_t(y * 9) + n) & 0xFF) << 8 | ((uint32_t(x + y) * 3 + n) & 0xFF);
+      const int i = y * w + x;
+      if (i % 17 == 3) p = 0;
+      if (i % 23 == 5) p = gfx::Premultiply(0x80000000u | (p & 0x00FFFFFFu));
+      argb[size_t(i)] = p;
+    }
+  const Image picture = MakeImage(w, h, argb);
+  const Image guide = Noise(w, h, 7);
+  const std::vector<uint32_t> guideWords = Words(guide);
+  const struct {
+    SmoothArgs args;
+    bool withGuide;
+  } cases[] = {
+      {{5, 30, 3, false, 1.2f, 5.0f}, false},  // as the watercolour finishes its washes
+      {{3, 60, 2, true, 1.0f, 25.0f}, false},
+      {{2, 200, 1, true, 3.0f, 10.0f}, true},
+      {{3, 400, 2, true, 2.0f, 0.0f}, false},  // NaN weights: 3 x 3 means
+  };
+  for (const auto& c : cases) {
+    const Image out = Smooth(picture, c.args, 2, c.withGuide ? &guide : nullptr);
+    const std::vector<uint32_t> expected =
+        ReferenceSmooth(Words(picture), w, h, c.withGuide ? &guideWords : nullptr, c.args);
+    EXPECT_EQ(Words(out), expected)
+        << "radius " << c.args.radius << " threshold " << c.args.threshold;
+  }
+}
+
 TEST(SimilaritySmooth, KeepsTransparencyAndNeverMixesDistantColours) {
   // Black and white halves, a transparent column and a red pixel beside it.
   std::vector<uint32_t> px(10 * 6);

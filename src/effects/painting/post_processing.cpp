@@ -34,6 +34,7 @@ struct SmoothPlan {
   int64_t threshold2 = 0;
   const float* spatialKer = nullptr;  // kerSize x kerSize, row-major by (dy, dx)
   const float* rangeLut = nullptr;    // 256 entries
+  bool flatRange = false;             // every range weight is 1
 };
 
 // The integer mean of the pixels of the 3 x 3 neighbourhood that are not fully
@@ -57,20 +58,105 @@ uint32_t NeighbourhoodMean(const SmoothPlan& p, const uint32_t* in, int x, int y
                   std::min(uint32_t(sb / count), a));
 }
 
+typedef int32_t SmoothI8 __attribute__((vector_size(32)));
+typedef uint32_t SmoothU8 __attribute__((vector_size(32)));
+typedef float SmoothF8 __attribute__((vector_size(32)));
+
+// Eight neighbouring output pixels whose windows lie wholly inside the picture's
+// columns, each lane summing its own window in exactly the scalar order: a tap that
+// fails the tests adds W = 0, and x + 0 * e = x, so every lane's sums are bit for bit
+// those of the one-pixel loop. Writes the lanes whose weight sum is usable and returns
+// a bit mask of the lanes left for the one-pixel loop (transparent centres and
+// degenerate weights).
+__attribute__((target_clones("avx2", "default"))) unsigned SmoothEight(
+    const SmoothPlan& p, const uint32_t* in, const uint32_t* guide, uint32_t* outRow, int x,
+    int y, int dy0, int dy1) {
+  const int R = p.radius;
+  SmoothU8 g;
+  std::memcpy(&g, guide + size_t(y) * size_t(p.w) + size_t(x), sizeof g);
+  const SmoothI8 gr = SmoothI8((g >> 16) & 0xFF), gg = SmoothI8((g >> 8) & 0xFF),
+                 gb = SmoothI8(g & 0xFF);
+  // Distances above 3 * 255^2 never occur, so a larger threshold fits 32 bits clipped.
+  const int32_t thr2 = int32_t(std::min<int64_t>(p.threshold2, 3 * 255 * 255 + 1));
+  SmoothF8 sumR = {}, sumG = {}, sumB = {}, sumW = {};
+  for (int dy = dy0; dy <= dy1; ++dy) {
+    const size_t rowStart = size_t(y + dy) * size_t(p.w) + size_t(x);
+    const uint32_t* eRow = in + rowStart;
+    const uint32_t* aRow = guide + rowStart;
+    const float* ker = p.spatialKer + size_t(dy + R) * size_t(p.kerSize) + size_t(R);
+    for (int dx = -R; dx <= R; ++dx) {
+      SmoothU8 e, a;
+      std::memcpy(&e, eRow + dx, sizeof e);
+      std::memcpy(&a, aRow + dx, sizeof a);
+      const SmoothI8 dr = gr - SmoothI8((a >> 16) & 0xFF);
+      const SmoothI8 dg = gg - SmoothI8((a >> 8) & 0xFF);
+      const SmoothI8 db = gb - SmoothI8(a & 0xFF);
+      const SmoothI8 dist2 = dr * dr + dg * dg + db * db;
+      const SmoothI8 take = (dist2 <= thr2) & ((e >> 24) != 0);
+      SmoothF8 W;
+      if (p.flatRange) {
+        W = ker[dx] + SmoothF8{};
+      } else {
+        const SmoothI8 ar = dr < 0 ? -dr : dr, ag = dg < 0 ? -dg : dg, ab = db < 0 ? -db : db;
+        SmoothI8 m = ar > ag ? ar : ag;
+        m = m > ab ? m : ab;
+        for (int i = 0; i < 8; ++i) W[i] = ker[dx] * p.rangeLut[m[i]];
+      }
+      W = SmoothF8(SmoothI8(W) & take);
+      sumR += W * __builtin_convertvector(SmoothI8((e >> 16) & 0xFF), SmoothF8);
+      sumG += W * __builtin_convertvector(SmoothI8((e >> 8) & 0xFF), SmoothF8);
+      sumB += W * __builtin_convertvector(SmoothI8(e & 0xFF), SmoothF8);
+      sumW += W;
+    }
+  }
+  const uint32_t* inRow = in + size_t(y) * size_t(p.w);
+  unsigned rest = 0;
+  for (int i = 0; i < 8; ++i) {
+    const uint32_t centre = inRow[x + i];
+    if (AlphaOf(centre) == 0 || !(double(sumW[i]) > 0.001)) {
+      rest |= 1u << i;
+      continue;
+    }
+    const float a = float(AlphaOf(centre));
+    auto channel = [&](float sum) {
+      return uint32_t(std::clamp(std::nearbyint(sum / sumW[i]), 0.0f, a));
+    };
+    outRow[x + i] = PackArgb(AlphaOf(centre), channel(sumR[i]), channel(sumG[i]), channel(sumB[i]));
+  }
+  return rest;
+}
+
+void SmoothPixel(const SmoothPlan& p, const uint32_t* in, const uint32_t* guide, uint32_t* outRow,
+                 int x, int y, int dy0, int dy1);
+
 // One output row. Reads only `in` and `guide`, writes only its own row of `out`, so
 // rows may run on any thread in any order with the same result.
 void SmoothRow(const SmoothPlan& p, const uint32_t* in, const uint32_t* guide, uint32_t* out,
                int y) {
   const int R = p.radius;
   const int dy0 = std::max(-R, -y), dy1 = std::min(R, p.h - 1 - y);
+  uint32_t* outRow = out + size_t(y) * size_t(p.w);
+  int x = 0;
+  for (; x < std::min(R, p.w); ++x) SmoothPixel(p, in, guide, outRow, x, y, dy0, dy1);
+  for (; x + 7 + R <= p.w - 1; x += 8) {
+    unsigned rest = SmoothEight(p, in, guide, outRow, x, y, dy0, dy1);
+    for (int i = 0; rest; ++i, rest >>= 1)
+      if (rest & 1u) SmoothPixel(p, in, guide, outRow, x + i, y, dy0, dy1);
+  }
+  for (; x < p.w; ++x) SmoothPixel(p, in, guide, outRow, x, y, dy0, dy1);
+}
+
+// The one-pixel rule: the picture's borders, and the lanes the eight-pixel path leaves.
+void SmoothPixel(const SmoothPlan& p, const uint32_t* in, const uint32_t* guide, uint32_t* outRow,
+                 int x, int y, int dy0, int dy1) {
+  const int R = p.radius;
   const uint32_t* inRow = in + size_t(y) * size_t(p.w);
   const uint32_t* guideRow = guide + size_t(y) * size_t(p.w);
-  uint32_t* outRow = out + size_t(y) * size_t(p.w);
-  for (int x = 0; x < p.w; ++x) {
+  {
     const uint32_t centre = inRow[x];
     if (AlphaOf(centre) == 0) {
       outRow[x] = centre;
-      continue;
+      return;
     }
     const uint32_t g = guideRow[x];
     const int gr = int(RedOf(g)), gg = int(GreenOf(g)), gb = int(BlueOf(g));
@@ -259,6 +345,7 @@ void SimilaritySmoothSurface_MT(gfx::Surface& Surface, const gfx::Image* Guide, 
     } else {
       rangeLut.fill(1.0f);
     }
+    plan.flatRange = !UseRangeWeights;
     const uint32_t* in = (n % 2 == 1) ? A.data() : B.data();
     uint32_t* out = (n % 2 == 1) ? B.data() : A.data();
     const uint32_t* guide = guidePixels.empty() ? in : guidePixels.data();
