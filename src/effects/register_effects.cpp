@@ -9,7 +9,10 @@
 #include "effects/photolab/vintage_sepia.h"
 #include "effects/sketch/black_and_white_ink.h"
 #include "effects/sketch/comic_print.h"
+#include "effects/sketch/felt_tip_pen.h"
 #include "effects/sketch/pencil_sketch.h"
+#include "effects/sketch/pencil_sketch_2.h"
+#include "effects/sketch/pencil_sketch_3.h"
 #include "effects/sketch/stippling.h"
 #include "engine/effect_registry.h"
 
@@ -17,8 +20,11 @@ namespace quillora {
 
 void RegisterBuiltinEffects() {
   RegisterEffect(100, &PencilSketch);
+  RegisterEffect(101, &Pencil6);
+  RegisterEffect(102, &DynamicPencil);
   RegisterEffect(200, &blackandwhiteInk);
   RegisterEffect(201, &Stippling);
+  RegisterEffect(202, &MarkerRenderingEffect);
   RegisterEffect(203, &ComicPrintHalftone);
   RegisterEffect(300, &CentralSpokeEffect);
   RegisterEffect(302, &NewRandomStrokes_BestOfN);
