@@ -1,8 +1,12 @@
 #include "effects/register_effects.h"
 
+#include "effects/painting/brushstrokes_2.h"
 #include "effects/painting/impasto.h"
 #include "effects/painting/oil_pastel.h"
+#include "effects/painting/smooth_painting.h"
+#include "effects/painting/stochastic_painting.h"
 #include "effects/painting/watercolor.h"
+#include "effects/painting/watercolor_splashes.h"
 #include "effects/photolab/adjustments.h"
 #include "effects/photolab/orton_filter.h"
 #include "effects/photolab/retro_film.h"
@@ -28,7 +32,11 @@ void RegisterBuiltinEffects() {
   RegisterEffect(203, &ComicPrintHalftone);
   RegisterEffect(300, &CentralSpokeEffect);
   RegisterEffect(302, &NewRandomStrokes_BestOfN);
+  RegisterEffect(303, &NewDirectionalStrokesgood);
   RegisterEffect(304, &SystematicPainting);
+  RegisterEffect(305, &Ollivander);
+  RegisterEffect(306, &TemplateMatching);
+  RegisterEffect(307, &StochasticPainting);
   RegisterEffect(400, &OrtonFilter);
   RegisterEffect(401, &Adjustments);
   RegisterEffect(402, &VintageSepia);
