@@ -336,8 +336,9 @@ TEST(PencilSketch2, ProgressOnlyThroughPicturesAndTheFinish) {
     QCoreApplication::processEvents();
   }
   // Intermediate pictures with their percentages, which stay below the finishing value
-  // even on the last iteration, then 101.
-  ASSERT_GE(host.progress.size(), 2u);
+  // even on the last iteration, then 101. Pictures follow the clock, so a fast machine
+  // may finish before the first one is due.
+  ASSERT_GE(host.progress.size(), 1u);
   EXPECT_EQ(host.progress.back(), 101);
   for (size_t i = 0; i + 1 < host.progress.size(); ++i) {
     EXPECT_GE(host.progress[i], 1);
